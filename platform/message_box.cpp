@@ -39,6 +39,12 @@ void show_error_box(std::string_view title, std::string_view text) {
     GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK,
                                                "%s", body.c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), caption.c_str());
+    // GTK 3 no longer draws the message type's icon by itself.
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    GtkWidget* icon = gtk_image_new_from_icon_name("dialog-error", GTK_ICON_SIZE_DIALOG);
+    gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), icon);
+    gtk_widget_show(icon);
+    G_GNUC_END_IGNORE_DEPRECATIONS
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
     gtk_window_set_skip_taskbar_hint(GTK_WINDOW(dialog), FALSE);

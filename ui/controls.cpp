@@ -4,6 +4,8 @@
 
 #include <webkit2/webkit2.h>
 
+#include "ui/entry_buffer.h"
+
 namespace kada {
 
 namespace {
@@ -183,7 +185,9 @@ void Control::fire(std::string_view event) const {
 }
 
 EditBox::EditBox(ControlTemplate t) : Control(std::move(t)) {
-    widget_ = gtk_entry_new();
+    GtkEntryBuffer* buffer = unlimited_entry_buffer_new();
+    widget_ = gtk_entry_new_with_buffer(buffer);
+    g_object_unref(buffer);
     GtkEntry* entry = GTK_ENTRY(widget_);
     gtk_entry_set_max_length(entry, 0);
     gtk_entry_set_activates_default(entry, FALSE);

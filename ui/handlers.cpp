@@ -5,11 +5,9 @@
 
 namespace kada {
 
-void request_playback() {
-    Window* w = loaded_window(kMainWindowNumber);
-    if (!w) return;
-    auto* box = w->control_as<EditBox>("编辑框1");
-    auto* viewer = w->control_as<HtmlViewer>("超文本浏览框1");
+void request_playback(Window& w) {
+    auto* box = w.control_as<EditBox>("编辑框1");
+    auto* viewer = w.control_as<HtmlViewer>("超文本浏览框1");
     if (!box || !viewer) return;
     viewer->set_address(play_page_address(box->text()));
 }
@@ -19,7 +17,9 @@ HandlerTable main_window_handlers() {
     // Skinning and the welcome balloon are what the creation-complete
     // handler is for; until they exist it has nothing to do.
     h["_启动窗口_创建完毕"] = [] {};
-    h["_按钮1_被单击"] = request_playback;
+    h["_按钮1_被单击"] = [] {
+        if (Window* w = loaded_window(kMainWindowNumber)) request_playback(*w);
+    };
     return h;
 }
 

@@ -9,6 +9,6 @@ HandlerTable main_window_handlers();
 
 // The playback request: whatever stands in the input box right now goes
 // behind the play page prefix, and the browser box navigates there.
-void request_playback();
+void request_playback(Window& main_window);
 
 }  // namespace kada

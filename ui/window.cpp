@@ -176,25 +176,39 @@ void Window::place() {
     Size client = client_size_for(outer_, frame);
     gtk_widget_set_size_request(fixed_, client.width, client.height);
     gtk_window_set_default_size(gtk_, client.width, client.height);
-    gtk_window_move(gtk_, position_.x, position_.y);
+    // As a user-given position (USPosition): managers such as openbox pull a
+    // merely program-given one fully onto the screen, and the window may
+    // reach beyond the screen's edges on a small screen.
+    std::string geometry = "+" + std::to_string(position_.x) + "+" + std::to_string(position_.y);
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    if (!gtk_window_parse_geometry(gtk_, geometry.c_str())) gtk_window_move(gtk_, position_.x, position_.y);
+    G_GNUC_END_IGNORE_DEPRECATIONS
 }
 
 // If the frame turns out other than announced, the window is sized again so
-// that the outer rectangle keeps the template's size, at the same place.
+// that the outer rectangle keeps the template's size, at the same place. A
+// manager that pulled the window fully onto a screen smaller than it (openbox
+// does so with any position the program gives at mapping) gets the window
+// moved back once, as the user could move it.
 void Window::keep_outer_size() {
     GdkWindow* gdkwin = gtk_widget_get_window(GTK_WIDGET(gtk_));
     auto frame = platform::frame_extents(gdkwin);
     if (!frame) return;
-    int cw = gtk_widget_get_allocated_width(fixed_), ch = gtk_widget_get_allocated_height(fixed_);
     GtkRequisition req;
     gtk_widget_get_size_request(fixed_, &req.width, &req.height);
     Size client = client_size_for(outer_, *frame);
-    if (client.width == req.width && client.height == req.height) return;
-    (void)cw;
-    (void)ch;
-    gtk_widget_set_size_request(fixed_, client.width, client.height);
-    gtk_window_resize(gtk_, client.width, client.height);
-    gtk_window_move(gtk_, position_.x, position_.y);
+    bool resize = client.width != req.width || client.height != req.height;
+    if (resize) {
+        gtk_widget_set_size_request(fixed_, client.width, client.height);
+        gtk_window_resize(gtk_, client.width, client.height);
+    }
+    bool move = false;
+    if (!placed_ && gtk_widget_get_mapped(GTK_WIDGET(gtk_))) {
+        placed_ = true;
+        auto origin = platform::outer_origin(gdkwin);
+        move = origin && !(*origin == position_);
+    }
+    if (resize || move) gtk_window_move(gtk_, position_.x, position_.y);
 }
 
 void Window::show_controls() {

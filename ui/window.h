@@ -62,6 +62,7 @@ private:
     Size outer_;
     Point position_;
     bool esc_closes_ = true;
+    bool placed_ = false;
     std::vector<std::unique_ptr<Control>> controls_;  // creation order
     std::vector<std::pair<std::string, Handler>> handlers_;
 };
