@@ -205,7 +205,7 @@ std::string_view authority_of(std::string_view url, std::string_view* rest) {
     return {};
   }
   url.remove_prefix(sep + 3);
-  const std::size_t end = std::min(url.find_first_of("/?#"), url.size());
+  const std::size_t end = find_any(url, "/?#");
   *rest = url.substr(end);
   return url.substr(0, end);
 }
@@ -214,7 +214,7 @@ std::string_view authority_of(std::string_view url, std::string_view* rest) {
 std::string path_extension(std::string_view url) {
   std::string_view rest;
   authority_of(url, &rest);
-  const std::string_view path = rest.substr(0, std::min(rest.find_first_of("?#"), rest.size()));
+  const std::string_view path = rest.substr(0, find_any(rest, "?#"));
   const std::string_view segment = path.substr(path.rfind('/') == std::string_view::npos ? 0 : path.rfind('/') + 1);
   const std::size_t dot = segment.rfind('.');
   if (dot == std::string_view::npos) return {};

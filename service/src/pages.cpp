@@ -80,7 +80,7 @@ std::string size_markup(std::uint64_t size) {
 
 // The last path segment, for the player's title.
 std::string file_name_of(std::string_view url) {
-  const std::string_view path = url.substr(0, std::min(url.find_first_of("?#"), url.size()));
+  const std::string_view path = url.substr(0, find_any(url, "?#"));
   const std::size_t slash = path.rfind('/');
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   return percent_decode_lenient(name);

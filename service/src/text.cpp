@@ -49,52 +49,59 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 }  // namespace
 
-std::optional<std::string> percent_decode(std::string_view in) {
+namespace {
+
+// Decodes escapes, appending whole runs between them; `strict` decides
+// whether a broken escape fails the whole decode or is kept as written.
+std::optional<std::string> decode_escapes(std::string_view in, bool strict) {
   std::string out;
   out.reserve(in.size());
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    if (in[i] != '%') {
-      out += in[i];
+  std::size_t run = 0;
+  for (std::size_t i = in.find('%'); i != std::string_view::npos; i = in.find('%', i + 1)) {
+    if (!escape_at(in, i)) {
+      if (strict) return std::nullopt;
       continue;
     }
-    if (!escape_at(in, i)) return std::nullopt;
+    out.append(in.substr(run, i - run));
     out += static_cast<char>(hex_value(in[i + 1]) * 16 + hex_value(in[i + 2]));
     i += 2;
+    run = i + 1;
   }
+  out.append(in.substr(run));
   return out;
 }
 
-std::string percent_decode_lenient(std::string_view in) {
-  std::string out;
-  out.reserve(in.size());
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    if (in[i] == '%' && escape_at(in, i)) {
-      out += static_cast<char>(hex_value(in[i + 1]) * 16 + hex_value(in[i + 2]));
-      i += 2;
-    } else {
-      out += in[i];
-    }
-  }
-  return out;
-}
+}  // namespace
+
+std::optional<std::string> percent_decode(std::string_view in) { return decode_escapes(in, true); }
+
+std::string percent_decode_lenient(std::string_view in) { return *decode_escapes(in, false); }
 
 std::string url_escape_unsafe(std::string_view in) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  static constexpr auto kUnsafe = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) table[c] = c <= 0x20 || c >= 0x7F;
+    for (unsigned char c : std::string_view("\"'<>\\^`{|}")) table[c] = true;
+    return table;
+  }();
+  const auto unsafe = [&](std::size_t i) {
+    const auto c = static_cast<unsigned char>(in[i]);
+    return kUnsafe[c] || (c == '%' && !escape_at(in, i));
+  };
   std::string out;
   out.reserve(in.size());
+  std::size_t run = 0;  // start of the pending run of bytes that need nothing
   for (std::size_t i = 0; i < in.size(); ++i) {
+    if (!unsafe(i)) continue;
+    out.append(in.substr(run, i - run));
     const auto c = static_cast<unsigned char>(in[i]);
-    const bool unsafe = c <= 0x20 || c >= 0x7F || c == '"' || c == '\'' || c == '<' ||
-                        c == '>' || c == '\\' || c == '^' || c == '`' || c == '{' ||
-                        c == '|' || c == '}' || (c == '%' && !escape_at(in, i));
-    if (unsafe) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else {
-      out += static_cast<char>(c);
-    }
+    out += '%';
+    out += kHex[c >> 4];
+    out += kHex[c & 0xF];
+    run = i + 1;
   }
+  out.append(in.substr(run));
   return out;
 }
 
@@ -110,33 +117,45 @@ bool is_valid_utf8(std::string_view in) {
 std::string to_display(std::string_view in) {
   std::string out;
   out.reserve(in.size());
+  std::size_t run = 0;  // start of the pending run of bytes kept as they are
   for (std::size_t i = 0; i < in.size();) {
-    const std::size_t len = utf8_sequence_length(in, i);
     const auto c = static_cast<unsigned char>(in[i]);
-    if (len == 0 || (len == 1 && ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7F))) {
+    if (c >= 0x20 && c < 0x7F) {  // printable ASCII, by far the common case
+      ++i;
+      continue;
+    }
+    const std::size_t len = utf8_sequence_length(in, i);
+    if (len == 0 || (len == 1 && c != '\t' && c != '\n')) {
+      out.append(in.substr(run, i - run));
       out += kReplacement;
-      i += 1;
+      run = ++i;
     } else {
-      out.append(in.substr(i, len));
       i += len;
     }
   }
+  out.append(in.substr(run));
   return out;
 }
 
 std::string html_escape(std::string_view in) {
   std::string out;
   out.reserve(in.size() + in.size() / 8);
-  for (char c : in) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+  std::size_t run = 0;  // start of the pending run of bytes that need nothing
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    std::string_view entity;
+    switch (in[i]) {
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '"': entity = "&quot;"; break;
+      case '\'': entity = "&#39;"; break;
+      default: continue;
     }
+    out.append(in.substr(run, i - run));
+    out.append(entity);
+    run = i + 1;
   }
+  out.append(in.substr(run));
   return out;
 }
 
@@ -191,6 +210,14 @@ std::optional<std::uint64_t> parse_u64(std::string_view in) {
     value = value * 10 + digit;
   }
   return value;
+}
+
+std::size_t find_any(std::string_view text, std::string_view set) {
+  std::array<bool, 256> in_set{};
+  for (char c : set) in_set[static_cast<unsigned char>(c)] = true;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (in_set[static_cast<unsigned char>(text[i])]) return i;
+  return text.size();
 }
 
 std::string ascii_lower(std::string_view in) {

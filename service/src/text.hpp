@@ -48,6 +48,11 @@ std::string human_size(std::uint64_t bytes);
 // Digits only, no sign, no overflow.
 std::optional<std::uint64_t> parse_u64(std::string_view in);
 
+// Index of the first byte of `text` that is in `set`, or text.size().
+// (std::string_view::find_first_of calls memchr once per byte; our sets are
+// two or three characters and links can be long.)
+std::size_t find_any(std::string_view text, std::string_view set);
+
 std::string ascii_lower(std::string_view in);
 bool starts_with_icase(std::string_view text, std::string_view prefix);
 std::string_view trim_ascii_space(std::string_view in);
