@@ -38,7 +38,7 @@ constexpr const char* kFdKey = "kada-dup-fd";
 constexpr const char* kLoggedKey = "kada-logged";
 
 constexpr const char* kContentSecurityPolicy =
-    "default-src 'none'; style-src 'unsafe-inline'; media-src * data: blob:; img-src data:; "
+    "default-src 'none'; script-src 'self'; style-src 'unsafe-inline'; media-src * data: blob:; img-src data:; "
     "base-uri 'none'; form-action 'none'";
 
 struct Service {
@@ -178,6 +178,13 @@ void handle_request(SoupServer*, SoupServerMessage* msg, const char*, GHashTable
 
   if (path == "/img/1.html") {
     send_page(msg, kada::render_welcome(host));
+  } else if (path == kada::kPlayerScriptPath) {
+    const std::string_view script = kada::player_script();
+    soup_server_message_set_status(msg, SOUP_STATUS_OK, nullptr);
+    soup_server_message_set_response(msg, "text/javascript; charset=utf-8", SOUP_MEMORY_STATIC, script.data(),
+                                     script.size());
+    set_common_headers(msg);
+    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Cache-Control", "max-age=3600");
   } else if (path == "/play.php") {
     if (question == std::string::npos) {
       send_page(msg, kada::render_play("", host));

@@ -90,11 +90,14 @@ Page player_page(const ClassifiedLink& link) {
   const std::string src = html_escape(url_escape_unsafe(link.address));
   std::string body = "<video src=\"" + src + "\" width=\"" + std::to_string(kPlayerWidth) +
                      "\" height=\"" + std::to_string(kPlayerHeight) +
-                     "\" autoplay controls preload=\"auto\">你的播放器不支持 HTML5 视频。</video>";
+                     "\" autoplay controls preload=\"auto\">你的播放器不支持 HTML5 视频。</video>"
+                     "<script src=\"" + std::string(kPlayerScriptPath) + "\"></script>";
   static const std::string style =
       "html,body{margin:0;padding:0;background:#000;overflow:hidden}"
       "video{display:block;width:" + std::to_string(kPlayerWidth) + "px;height:" +
-      std::to_string(kPlayerHeight) + "px;background:#000}";
+      std::to_string(kPlayerHeight) + "px;background:#000}"
+      ".fail{position:absolute;left:0;right:0;top:42%;padding:12px 24px;text-align:center;color:#fff;"
+      "background:rgba(0,0,0,.7);font:16px/1.6 \"Noto Sans CJK SC\",\"WenQuanYi Micro Hei\",sans-serif}";
   return {200, document("media", "正在播放：" + file_name_of(link.address), style, body)};
 }
 
@@ -154,6 +157,35 @@ void describe_ed2k(const ClassifiedLink& link, InfoPage& page) {
 }
 
 }  // namespace
+
+std::string_view player_script() {
+  // Builds the message with textContent only: nothing from the link is ever
+  // parsed as mark-up here either.
+  return "(function () {\n"
+         "  var video = document.querySelector('video');\n"
+         "  if (!video) return;\n"
+         "  var shown = false;\n"
+         "  function fail() {\n"
+         "    if (shown) return;\n"
+         "    shown = true;\n"
+         "    var box = document.createElement('div');\n"
+         "    box.className = 'fail';\n"
+         "    box.textContent = '这个视频无法播放：地址打不开，或者不是播放器支持的格式。';\n"
+         "    document.body.appendChild(box);\n"
+         "  }\n"
+         "  video.addEventListener('error', fail);\n"
+         "  if (video.error) fail();\n"
+         "  var started = video.play();\n"
+         "  if (started && started.catch) {\n"
+         "    started.catch(function () {\n"
+         "      if (video.error) return;\n"
+         "      video.muted = true;\n"
+         "      var again = video.play();\n"
+         "      if (again && again.catch) again.catch(function () {});\n"
+         "    });\n"
+         "  }\n"
+         "})();\n";
+}
 
 std::string usable_host(std::string_view host_header, std::string_view fallback) {
   if (host_header.empty() || host_header.size() > 261) return std::string(fallback);

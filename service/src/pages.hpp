@@ -29,6 +29,12 @@ Page render_welcome(std::string_view host);
 // `query` is the request target after its first '?'.
 Page render_play(std::string_view query, std::string_view host);
 
+// Served as /img/play.js and loaded by the player page. It starts playback
+// muted when the engine refuses to autoplay with sound (WebKitGTK's default
+// policy), and says so in the page when the video cannot be played at all.
+inline constexpr std::string_view kPlayerScriptPath = "/img/play.js";
+std::string_view player_script();
+
 Page render_not_found(std::string_view path);
 Page render_method_not_allowed(std::string_view method);
 Page render_request_too_large(std::size_t limit_bytes);
