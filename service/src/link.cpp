@@ -9,8 +9,8 @@ namespace kada {
 
 namespace {
 
-// A thunder link inside a thunder link is legal but pointless; anything
-// deeper than this is more likely a loop someone built on purpose.
+// A thunder link inside a thunder link is legal but pointless; more layers
+// than this are more likely someone testing how deep we go.
 constexpr int kMaxWrapDepth = 4;
 
 std::vector<std::string_view> split(std::string_view text, char sep) {
@@ -111,7 +111,7 @@ ClassifiedLink classify_at(std::string_view wire, std::string_view decoded, int 
       result.error = unwrapped->error;
       return result;
     }
-    if (depth + 1 >= kMaxWrapDepth) {
+    if (depth >= kMaxWrapDepth) {
       result.kind = LinkKind::kBadWrapper;
       result.address = std::string(text);
       result.error = "链接一层套一层，超过了 " + std::to_string(kMaxWrapDepth) + " 层，不再继续解开。";
