@@ -218,7 +218,12 @@ double text_zoom_for_level(int level) {
 }
 
 HtmlViewer::HtmlViewer(ControlTemplate t) : Control(std::move(t)) {
-    GtkWidget* view = webkit_web_view_new_with_context(shared_context());
+    // Play pages start their video by themselves, sound included, as the
+    // user asked for it with the click.
+    WebKitWebsitePolicies* policies = webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
+    GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", shared_context(), "website-policies",
+                                              policies, nullptr));
+    g_object_unref(policies);
     if (!view) return;
     widget_ = view;
     WebKitWebView* wv = WEBKIT_WEB_VIEW(view);
