@@ -207,9 +207,9 @@ Page render_welcome(std::string_view host) {
   page.kind = "welcome";
   page.heading = "欢迎使用咔嗒云点播";
   page.body =
-      "<p>把视频链接粘贴到窗口上方的输入框，按“播放”，视频就在这里播放。</p>"
+      "<p>把视频链接粘贴到窗口上方的输入框，按“云 点 播”，视频就在这里播放。</p>"
       "<h2>能用的链接</h2>" + std::string(kSupported) +
-      "<h2>试一试</h2><p>复制下面的示例链接，粘贴到输入框后按播放：</p>"
+      "<h2>试一试</h2><p>复制下面的示例链接，粘贴到输入框后按“云 点 播”：</p>"
       "<p class=\"link\">" + html_escape(sample) + "</p>"
       "<p>或者<a href=\"/play.php?str=" + html_escape(url_escape_unsafe(sample)) +
       "\">直接播放示例视频</a>。</p>";
