@@ -138,17 +138,16 @@ bool Window::build(const WindowTemplate& t, const HandlerTable& handlers) {
                      }),
                      this);
     // Some managers (openbox among them) keep a minimise button whatever the
-    // window asks for; the window does not go.
-    g_signal_connect(gtk_, "window-state-event", G_CALLBACK(+[](GtkWidget* w, GdkEventWindowState* ev, gpointer) -> gboolean {
-                         if ((ev->changed_mask & GDK_WINDOW_STATE_ICONIFIED) &&
-                             (ev->new_window_state & GDK_WINDOW_STATE_ICONIFIED))
-                             gtk_window_deiconify(GTK_WINDOW(w));
-                         if ((ev->changed_mask & GDK_WINDOW_STATE_MAXIMIZED) &&
-                             (ev->new_window_state & GDK_WINDOW_STATE_MAXIMIZED))
-                             gtk_window_unmaximize(GTK_WINDOW(w));
+    // window asks for; a window without that box does not go.
+    keep_state_ = (t.flag("minbox", false) ? 0 : GDK_WINDOW_STATE_ICONIFIED) |
+                  (t.flag("maxbox", false) ? 0 : GDK_WINDOW_STATE_MAXIMIZED);
+    g_signal_connect(gtk_, "window-state-event", G_CALLBACK(+[](GtkWidget* w, GdkEventWindowState* ev, gpointer self) -> gboolean {
+                         int refused = static_cast<Window*>(self)->keep_state_ & ev->changed_mask & ev->new_window_state;
+                         if (refused & GDK_WINDOW_STATE_ICONIFIED) gtk_window_deiconify(GTK_WINDOW(w));
+                         if (refused & GDK_WINDOW_STATE_MAXIMIZED) gtk_window_unmaximize(GTK_WINDOW(w));
                          return FALSE;
                      }),
-                     nullptr);
+                     this);
     g_signal_connect(gtk_, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* ev, gpointer self) -> gboolean {
                          return static_cast<Window*>(self)->handle_key(ev, false);
                      }),

@@ -63,6 +63,7 @@ private:
     Point position_;
     bool esc_closes_ = true;
     bool placed_ = false;
+    int keep_state_ = 0;  // window states the template does not allow
     std::vector<std::unique_ptr<Control>> controls_;  // creation order
     std::vector<std::pair<std::string, Handler>> handlers_;
 };
