@@ -258,6 +258,33 @@ TEST_F(MainWindow, EnterPressesNothingAndKeepsTheFocus) {
     EXPECT_TRUE(app->running());
 }
 
+TEST_F(MainWindow, ThePageGetsKeysFirstAndEscapeItLeavesAloneStillCloses) {
+    start();
+    // A page that takes the focus and swallows Tab: typing goes to the page,
+    // not to the box, while the page has the focus.
+    server->route("/play.php",
+                  "<!doctype html><html><body style='margin:0'>"
+                  "<input id=i style='width:400px' autofocus onkeydown=\"if(event.key=='Tab')event.preventDefault()\">"
+                  "<script>document.getElementById('i').addEventListener('input',e=>{"
+                  "fetch('/typed?'+encodeURIComponent(e.target.value))})</script></body></html>");
+    kt::WindowId w = launch();
+    ASSERT_NE(w, 0u);
+    press_play(w);
+    ASSERT_TRUE(server->wait_requests_to("/play.php", 1));
+    std::this_thread::sleep_for(1500ms);
+    click_client(w, 18 + 100, 40 + 10);  // into the page's input
+    std::this_thread::sleep_for(300ms);
+    x->type_ascii("k");
+    ASSERT_TRUE(server->wait_requests_to("/typed?k", 1)) << x->screenshot("page-keys");
+    x->key("Tab");  // the page keeps it
+    x->type_ascii("m");
+    ASSERT_TRUE(server->wait_requests_to("/typed?km", 1));
+    x->key("Escape");  // the page leaves Esc alone: the window closes
+    auto code = app->wait_exit(15s);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 0);
+}
+
 TEST_F(MainWindow, EscapeClosesFromTheButtonToo) {
     kt::WindowId w = launch();
     ASSERT_NE(w, 0u);
