@@ -64,6 +64,8 @@ struct FatalCase {
     std::string report;
 };
 
+void PrintTo(const FatalCase& c, std::ostream* os) { *os << c.fault; }
+
 class FrameFatal : public ProgramTest, public ::testing::WithParamInterface<FatalCase> {};
 
 TEST_P(FrameFatal, ShowsTheReportBeforeTheWindowAndEndsWith255) {

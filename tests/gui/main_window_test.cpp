@@ -14,6 +14,8 @@ struct ScreenCase {
     kt::Rect outer;
 };
 
+void PrintTo(const ScreenCase& c, std::ostream* os) { *os << c.width << "x" << c.height; }
+
 class MainWindowPlacement : public ProgramTest, public ::testing::WithParamInterface<ScreenCase> {};
 
 TEST_P(MainWindowPlacement, OuterRectangleIsCentredAndExactlyTheTemplateSize) {
