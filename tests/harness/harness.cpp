@@ -401,6 +401,11 @@ std::vector<Request> RecordingServer::requests() {
     return requests_;
 }
 
+std::size_t RecordingServer::request_count() {
+    std::lock_guard<std::mutex> l(mu_);
+    return requests_.size();
+}
+
 std::vector<Request> RecordingServer::requests_to(const std::string& path_prefix) {
     std::vector<Request> out;
     for (auto& r : requests())
@@ -455,13 +460,14 @@ void RecordingServer::handle(int fd) {
         if (n <= 0) return;
         data.append(buf, static_cast<std::size_t>(n));
     }
+    auto received = std::chrono::steady_clock::now();
     std::string line = data.substr(0, data.find("\r\n"));
     auto sp1 = line.find(' '), sp2 = line.rfind(' ');
     std::string target = sp1 != std::string::npos && sp2 > sp1 ? line.substr(sp1 + 1, sp2 - sp1 - 1) : "";
     std::string body = "<!doctype html><html><body>recorded</body></html>";
     {
         std::lock_guard<std::mutex> l(mu_);
-        requests_.push_back({line, target});
+        requests_.push_back({line, target, received});
         std::string path = target.substr(0, target.find('?'));
         for (const auto& [prefix, html] : routes_)
             if (path.rfind(prefix, 0) == 0) {

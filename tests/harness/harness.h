@@ -101,6 +101,8 @@ private:
 struct Request {
     std::string line;    // the request line exactly as received
     std::string target;  // the part between method and version
+    // When the request's head was complete, for latency measurements.
+    std::chrono::steady_clock::time_point received{};
 };
 
 // A real HTTP server on 127.0.0.1 that records every request line and
@@ -113,6 +115,8 @@ public:
     int port() const { return port_; }
     void route(const std::string& path_prefix, const std::string& html);
     std::vector<Request> requests();
+    // Cheaper than requests().size() for tight polling.
+    std::size_t request_count();
     std::vector<Request> requests_to(const std::string& path_prefix);
     bool wait_requests_to(const std::string& path_prefix, std::size_t count,
                           std::chrono::milliseconds timeout = 15s);
