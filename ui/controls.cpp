@@ -4,7 +4,7 @@
 
 #include <webkit2/webkit2.h>
 
-#include "ui/entry_buffer.h"
+#include "ui/line_edit.h"
 
 namespace kada {
 
@@ -57,10 +57,6 @@ void apply_css(GtkWidget* w, const std::string& css) {
     gtk_style_context_add_provider(gtk_widget_get_style_context(w), GTK_STYLE_PROVIDER(provider),
                                    GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_object_unref(provider);
-}
-
-std::string css_rgb(const Rgb& c) {
-    return "rgb(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
 }
 
 // Labels and links paint themselves into a window of their own, so that
@@ -185,30 +181,20 @@ void Control::fire(std::string_view event) const {
 }
 
 EditBox::EditBox(ControlTemplate t) : Control(std::move(t)) {
-    GtkEntryBuffer* buffer = unlimited_entry_buffer_new();
-    widget_ = gtk_entry_new_with_buffer(buffer);
-    g_object_unref(buffer);
-    GtkEntry* entry = GTK_ENTRY(widget_);
-    gtk_entry_set_max_length(entry, 0);
-    gtk_entry_set_activates_default(entry, FALSE);
-    gtk_entry_set_has_frame(entry, TRUE);
-    gtk_entry_set_alignment(entry, 0.0f);
-    gtk_entry_set_visibility(entry, TRUE);
-    gtk_entry_set_placeholder_text(entry, nullptr);
-    gtk_entry_set_text(entry, tpl_.text("text").c_str());
-    std::string css = "entry { min-height: 0; padding-top: 0; padding-bottom: 0; border-radius: 0;";
-    css += " color: " + css_rgb(tpl_.colour("colour").value_or(Rgb{0, 0, 0})) + ";";
-    css += " background: " + css_rgb(tpl_.colour("background").value_or(Rgb{255, 255, 255})) + "; }";
-    if (auto f = tpl_.font()) css += " entry { " + css_font(*f) + " }";
-    apply_css(widget_, css);
+    widget_ = line_edit_new();
+    line_edit_set_colours(widget_, to_rgba(tpl_.colour("colour").value_or(Rgb{0, 0, 0})),
+                          to_rgba(tpl_.colour("background").value_or(Rgb{255, 255, 255})));
+    if (tpl_.font()) {
+        PangoFontDescription* desc = font_description(widget_, tpl_.font());
+        line_edit_set_font(widget_, desc);
+        pango_font_description_free(desc);
+    }
+    line_edit_set_text(widget_, tpl_.text("text"));
 }
 
-std::string EditBox::text() const {
-    const char* t = gtk_entry_get_text(GTK_ENTRY(widget_));
-    return t ? std::string(t) : std::string();
-}
+std::string EditBox::text() const { return line_edit_text(widget_); }
 
-void EditBox::set_text(std::string_view text) { gtk_entry_set_text(GTK_ENTRY(widget_), std::string(text).c_str()); }
+void EditBox::set_text(std::string_view text) { line_edit_set_text(widget_, text); }
 
 double text_zoom_for_level(int level) {
     static constexpr double kZoom[] = {0.7, 0.85, 1.0, 1.15, 1.3};
