@@ -330,8 +330,14 @@ void XSession::paste(const std::string& text) {
         out << text;
     }
     Atom clipboard = XInternAtom(dpy_, "CLIPBOARD", False);
+    // Whoever held the clipboard before (an earlier xclip, the program after
+    // a copy) must have lost it to the new xclip before Ctrl+V.
+    Window before = XGetSelectionOwner(dpy_, clipboard);
     clip_ = spawn({"xclip", "-quiet", "-selection", "clipboard", "-i"}, {{"DISPLAY", name_}}, "", "", -1, "", path);
-    if (!wait_until([&] { return XGetSelectionOwner(dpy_, clipboard) != None; }))
+    if (!wait_until([&] {
+            Window now = XGetSelectionOwner(dpy_, clipboard);
+            return now != None && now != before;
+        }))
         throw std::runtime_error("xclip did not take the clipboard");
     key("v", {"Control_L"});
 }
