@@ -133,13 +133,14 @@ public:
         widget_ = gtk_button_new_with_label(tpl_.text("caption").c_str());
         gtk_widget_set_can_default(widget_, FALSE);
         gtk_widget_set_focus_on_click(widget_, TRUE);
+        // A provider reaches only the widget it is added to, so the caption's
+        // font goes on the caption itself.
         if (GtkWidget* label = gtk_bin_get_child(GTK_BIN(widget_)); GTK_IS_LABEL(label)) {
             gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
             gtk_label_set_line_wrap(GTK_LABEL(label), tpl_.flag("multiline", false));
+            if (auto f = tpl_.font()) apply_css(label, "label { " + css_font(*f) + " }");
         }
-        std::string css = "button { min-height: 0; min-width: 0; padding: 0 4px; }";
-        if (auto f = tpl_.font()) css += " button label { " + css_font(*f) + " }";
-        apply_css(widget_, css);
+        apply_css(widget_, "button { min-height: 0; min-width: 0; padding: 0 4px; }");
         g_signal_connect(widget_, "clicked", G_CALLBACK(+[](GtkButton*, gpointer self) {
                              static_cast<Button*>(self)->fire("被单击");
                          }),

@@ -108,6 +108,25 @@ TEST_F(InProcess, TheInputBoxHoldsTextOfAnyLengthAndEditsIt) {
     EXPECT_EQ(kada::line_edit_text_size(box->widget()), 0u);
 }
 
+TEST_F(InProcess, ThePlayButtonCaptionUsesTheTemplateFont) {
+    GtkWidget* button = window->control("按钮1")->widget();
+    GtkWidget* label = gtk_bin_get_child(GTK_BIN(button));
+    ASSERT_TRUE(GTK_IS_LABEL(label));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(label)), "云 点 播");
+    PangoFontDescription* desc = nullptr;
+    gtk_style_context_get(gtk_widget_get_style_context(label), gtk_widget_get_state_flags(label), "font", &desc,
+                          nullptr);
+    ASSERT_NE(desc, nullptr);
+    EXPECT_STREQ(pango_font_description_get_family(desc), "宋体");
+    // GTK keeps CSS sizes in points: 19 px at the usual 96 dots per inch.
+    double size = double(pango_font_description_get_size(desc)) / PANGO_SCALE;
+    if (!pango_font_description_get_size_is_absolute(desc)) size = size * 96.0 / 72.0;
+    EXPECT_NEAR(size, 19.0, 0.01);
+    EXPECT_EQ(pango_font_description_get_weight(desc), PANGO_WEIGHT_NORMAL);
+    pango_font_description_free(desc);
+    EXPECT_FALSE(gtk_widget_get_can_default(button));
+}
+
 TEST_F(InProcess, TextSizeLevelsAreClampedToFiveSteps) {
     auto* view = WEBKIT_WEB_VIEW(viewer->widget());
     double last = 0;
