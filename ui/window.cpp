@@ -178,7 +178,10 @@ void Window::place() {
     // As a user-given position (USPosition): managers such as openbox pull a
     // merely program-given one fully onto the screen, and the window may
     // reach beyond the screen's edges on a small screen.
-    std::string geometry = "+" + std::to_string(position_.x) + "+" + std::to_string(position_.y);
+    std::string geometry = "+";
+    geometry += std::to_string(position_.x);
+    geometry += '+';
+    geometry += std::to_string(position_.y);
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     if (!gtk_window_parse_geometry(gtk_, geometry.c_str())) gtk_window_move(gtk_, position_.x, position_.y);
     G_GNUC_END_IGNORE_DEPRECATIONS
