@@ -220,10 +220,6 @@ HtmlViewer::HtmlViewer(ControlTemplate t) : Control(std::move(t)) {
     }
     WebKitSettings* settings = webkit_web_view_get_settings(wv);
     webkit_settings_set_zoom_text_only(settings, TRUE);
-    // One page in an 854 × 488 view: software drawing keeps up with it, video
-    // included, and spares the GL stack (some 50 MiB where GL is Mesa's
-    // software renderer).
-    webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
 
     // Dialogs of the engine are suppressed only in silent mode.
     g_signal_connect(view, "script-dialog", G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog*, gpointer self) -> gboolean {
