@@ -140,6 +140,13 @@ TEST_F(PlayLinks, HostileInputNeitherCrashesNorHangs) {
     x->paste(std::string("\x01\x02\x1b[0m\x7f http://a/b", 14));
     press_play(w);
     ASSERT_TRUE(server->wait_requests_to("/play.php", 1));
+    // Bytes that are no UTF-8 at all, as a careless program may offer them.
+    click_client(w, 154 + 200, 8 + 12);
+    x->key("a", {"Control_L"});
+    x->paste(std::string("\xff\xfe\xc3(\xa0\xa1 http://a/\xe6\x97", 17));
+    press_play(w);
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(app->running()) << app->stderr_text();
     // Ten megabytes.
     click_client(w, 154 + 200, 8 + 12);
     x->key("a", {"Control_L"});
