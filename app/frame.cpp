@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <thread>
 #include <optional>
 #include <vector>
 
@@ -39,6 +40,9 @@ struct Application {
 };
 
 Heap* g_heap = nullptr;
+// The GUI thread; a fault on any other thread (an allocation inside a
+// library's worker) cannot show a box and ends the process at once.
+std::thread::id g_gui_thread = std::this_thread::get_id();
 
 // Built in place, without the frame's own allocator (which needs no state
 // but the heap), and never destroyed: it lives until the process ends.
@@ -136,7 +140,7 @@ void release(void* block) {
 
 [[noreturn]] void fatal_error(std::string_view message, std::int32_t code) {
     Application& a = app();
-    if (a.in_fatal) {
+    if (a.in_fatal || std::this_thread::get_id() != g_gui_thread) {
         // A second fault while reporting the first, most likely no memory
         // left: say what can be said without allocating and stop.
         platform::write_stderr("运行时出错!\n");
@@ -166,6 +170,7 @@ Window* loaded_window(std::uint32_t number) {
 int run_program(const Program& program) {
     Application& a = app();
     a.state = State::Preparing;
+    g_gui_thread = std::this_thread::get_id();
 
     // The program places its windows at absolute screen positions, which
     // only X11 lets it do; on Wayland it runs through XWayland.
