@@ -110,7 +110,7 @@ bool wait_for(pid_t pid, int seconds, int* status) {
 
 }  // namespace
 
-std::optional<HttpResponse> exchange(std::uint16_t port, std::string_view request) {
+std::optional<HttpResponse> exchange_in_pieces(std::uint16_t port, const std::vector<std::string_view>& pieces) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return std::nullopt;
   timeval timeout{kIoTimeoutSeconds, 0};
@@ -124,11 +124,19 @@ std::optional<HttpResponse> exchange(std::uint16_t port, std::string_view reques
     close(fd);
     return std::nullopt;
   }
-  std::size_t sent = 0;
-  while (sent < request.size()) {
-    const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;  // the server may answer before taking everything
-    sent += static_cast<std::size_t>(n);
+  bool sending = true;
+  for (std::size_t i = 0; i < pieces.size() && sending; ++i) {
+    const std::string_view piece = pieces[i];
+    std::size_t sent = 0;
+    while (sent < piece.size()) {
+      const ssize_t n = send(fd, piece.data() + sent, piece.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) {  // the server may answer before taking everything
+        sending = false;
+        break;
+      }
+      sent += static_cast<std::size_t>(n);
+    }
+    if (i + 1 < pieces.size()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   std::string raw;
   char buf[16384];
@@ -139,6 +147,10 @@ std::optional<HttpResponse> exchange(std::uint16_t port, std::string_view reques
   }
   close(fd);
   return parse_response(raw);
+}
+
+std::optional<HttpResponse> exchange(std::uint16_t port, std::string_view request) {
+  return exchange_in_pieces(port, {request});
 }
 
 std::string get_request(std::string_view target, std::uint16_t port, std::string_view extra_headers,

@@ -28,6 +28,10 @@ struct HttpResponse {
 // nullopt when nothing that looks like an HTTP response came back.
 std::optional<HttpResponse> exchange(std::uint16_t port, std::string_view request);
 
+// The same, sending the request in `pieces` with a short pause after each,
+// so that the server sees the connection idle in between.
+std::optional<HttpResponse> exchange_in_pieces(std::uint16_t port, const std::vector<std::string_view>& pieces);
+
 // "GET target HTTP/1.1" with Host and "Connection: close"; `extra_headers`
 // are complete "Name: value\r\n" lines.
 std::string get_request(std::string_view target, std::uint16_t port, std::string_view extra_headers = {},
