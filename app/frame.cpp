@@ -20,15 +20,12 @@ namespace kada {
 
 namespace {
 
-enum class State { Preparing, Starting, Loading, Running, Ending, Failed };
-
 struct LoadedWindow {
     std::uint32_t number;
     std::unique_ptr<Window> window;
 };
 
 struct Application {
-    State state = State::Preparing;
     std::optional<TemplateSet> templates;
     std::vector<LoadedWindow> loaded;
     bool loop_entered = false;
@@ -67,7 +64,6 @@ void shutdown() {
     Application& a = app();
     if (a.ending) return;
     a.ending = true;
-    a.state = State::Ending;
     a.templates.reset();
     if (auto routine = std::move(a.release_routine)) {
         a.release_routine = nullptr;
@@ -149,7 +145,6 @@ void release(void* block) {
         platform::exit_process(255);
     }
     a.in_fatal = true;
-    a.state = State::Failed;
     {
         std::string text = fatal_report_text(message, code);
         platform::show_error_box(kErrorBoxTitle, text);
@@ -169,7 +164,6 @@ Window* loaded_window(std::uint32_t number) {
 
 int run_program(const Program& program) {
     Application& a = app();
-    a.state = State::Preparing;
     g_gui_thread = std::this_thread::get_id();
 
     // The program places its windows at absolute screen positions, which
@@ -192,13 +186,10 @@ int run_program(const Program& program) {
 
     a.release_routine = program.release_routine;
 
-    a.state = State::Starting;
     if (program.startup_routine) (void)program.startup_routine();
 
-    a.state = State::Loading;
     load_window(program.main_window);
 
-    a.state = State::Running;
     a.loop_entered = true;
     if (any_loaded_window()) gtk_main();
 

@@ -221,9 +221,18 @@ std::optional<FontSpec> parse_font(std::string_view s) {
     return f;
 }
 
-std::string ControlTemplate::text(std::string_view key, std::string_view fallback) const {
+static std::string prop_text(const Properties& props, std::string_view key, std::string_view fallback) {
     const std::string* v = find_prop(props, key);
     return v ? *v : std::string(fallback);
+}
+
+static bool prop_flag(const Properties& props, std::string_view key, bool fallback) {
+    const std::string* v = find_prop(props, key);
+    return v ? *v == "1" : fallback;
+}
+
+std::string ControlTemplate::text(std::string_view key, std::string_view fallback) const {
+    return prop_text(props, key, fallback);
 }
 
 int ControlTemplate::integer(std::string_view key, int fallback) const {
@@ -233,11 +242,7 @@ int ControlTemplate::integer(std::string_view key, int fallback) const {
     return n ? static_cast<int>(*n) : fallback;
 }
 
-bool ControlTemplate::flag(std::string_view key, bool fallback) const {
-    const std::string* v = find_prop(props, key);
-    if (!v) return fallback;
-    return *v == "1";
-}
+bool ControlTemplate::flag(std::string_view key, bool fallback) const { return prop_flag(props, key, fallback); }
 
 std::optional<Rgb> ControlTemplate::colour(std::string_view key) const {
     const std::string* v = find_prop(props, key);
@@ -250,15 +255,10 @@ std::optional<FontSpec> ControlTemplate::font(std::string_view key) const {
 }
 
 std::string WindowTemplate::text(std::string_view key, std::string_view fallback) const {
-    const std::string* v = find_prop(props, key);
-    return v ? *v : std::string(fallback);
+    return prop_text(props, key, fallback);
 }
 
-bool WindowTemplate::flag(std::string_view key, bool fallback) const {
-    const std::string* v = find_prop(props, key);
-    if (!v) return fallback;
-    return *v == "1";
-}
+bool WindowTemplate::flag(std::string_view key, bool fallback) const { return prop_flag(props, key, fallback); }
 
 const ControlTemplate* WindowTemplate::control(std::string_view wanted) const {
     for (const auto& c : controls)
